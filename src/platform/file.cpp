@@ -191,9 +191,13 @@ ShareTable& Shares() {
 bool Reads(DWORD access) { return (access & GENERIC_READ) != 0; }
 bool Writes(DWORD access) { return (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0; }
 
+// A handle without data access (attributes only) takes part in no sharing check, as on Windows.
+bool DataAccess(DWORD access) { return Reads(access) || Writes(access); }
+
 bool SharingConflict(const HostStat& st, DWORD access, DWORD share) {
+    if (!DataAccess(access)) return false;
     for (const auto& [token, e] : Shares().entries) {
-        if (e.dev != st.dev || e.ino != st.ino) continue;
+        if (e.dev != st.dev || e.ino != st.ino || !DataAccess(e.access)) continue;
         if ((Reads(access) && !(e.share & FILE_SHARE_READ)) || (Writes(access) && !(e.share & FILE_SHARE_WRITE)))
             return true;
         if ((Reads(e.access) && !(share & FILE_SHARE_READ)) || (Writes(e.access) && !(share & FILE_SHARE_WRITE)))
@@ -204,7 +208,7 @@ bool SharingConflict(const HostStat& st, DWORD access, DWORD share) {
 
 bool DeleteBlocked(const HostStat& st) {
     for (const auto& [token, e] : Shares().entries)
-        if (e.dev == st.dev && e.ino == st.ino && !(e.share & FILE_SHARE_DELETE)) return true;
+        if (e.dev == st.dev && e.ino == st.ino && DataAccess(e.access) && !(e.share & FILE_SHARE_DELETE)) return true;
     return false;
 }
 
