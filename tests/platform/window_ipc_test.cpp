@@ -170,6 +170,19 @@ TEST_F(WindowIpcTest, CopyDataTravelsSynchronouslyInBothDirections) {
     EXPECT_FALSE(IsWindow(child.hwnd()));
 }
 
+// Socket paths longer than a socket address can hold (a prefix deep in a home folder) still work.
+TEST_F(WindowIpcTest, WindowsOfADeepPrefixAreReachable) {
+    UseMachine(machine_.root() / std::string(120, 'd') / "machine");
+    Child child(RunServingChild);
+    ASSERT_NE(child.hwnd(), 0u);
+    ASSERT_GT((MachineFile("run/windows") / std::to_string(child.hwnd())).string().size(), 108u);
+    EXPECT_TRUE(IsWindow(child.hwnd()));
+    EXPECT_EQ(SendCopyData(child.hwnd(), 0, kChecksum, "\x01\x02"), 3);
+    ASSERT_TRUE(PostMessage(child.hwnd(), WM_CLOSE, 0, 0));
+    EXPECT_EQ(child.Wait(), 0);
+    EXPECT_FALSE(IsWindow(child.hwnd()));
+}
+
 TEST_F(WindowIpcTest, AHandleOfAProcessThatDiedIsNoWindow) {
     // The child ends without destroying its window: its socket file stays behind, unanswered.
     Child child([](TestWindow&) -> int { ::_exit(0); });
