@@ -70,6 +70,7 @@ public:
 private:
     explicit Process(std::shared_ptr<State> state) : state_(std::move(state)) {}
     friend bool CreateProcess(std::wstring_view, std::wstring_view, const StartOptions&, Process&);
+    friend bool OpenProcess(DWORD, Process&);
     std::shared_ptr<State> state_;
 };
 

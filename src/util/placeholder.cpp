@@ -1,1 +1,0 @@
-// Utilities of the installer.
