@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/process.h"
 #include "platform/message_loop.h"
 #include "support/temp_machine.h"
 #include "window_test_support.h"
@@ -24,7 +25,7 @@ using velmo_test::TestWindow;
 
 class WindowTest : public velmo_test::WindowFixture {};
 
-DWORD ThisThread() { return static_cast<DWORD>(::gettid()); }
+DWORD ThisThread() { return GetCurrentThreadId(); }  // the ids windows and thread messages use
 
 TEST_F(WindowTest, HandleIsPositiveNonzeroAndOwnsASocketUntilDestroyed) {
     std::vector<UINT> seen;
