@@ -21,6 +21,10 @@ namespace platform {
 std::wstring GetFullPathName(std::wstring_view path);
 
 // The host path of a Windows path, resolving existing components case-insensitively.
+// File-system redirection applies here (see Wow64DisableFsRedirection in file.h): on a 64-bit
+// profile "C:\Windows\System32\..." maps to SysWOW64 (except the folders Windows exempts:
+// catroot, catroot2, DriverStore, drivers\etc, LogFiles, spool) and "C:\Windows\Sysnative" to the
+// real System32, unless the calling thread switched redirection off. GetFullPathName never redirects.
 // False (last error set) when the path cannot be mapped.
 bool ToHostPath(std::wstring_view windowsPath, std::filesystem::path& hostPath);
 
