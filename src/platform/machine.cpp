@@ -4,6 +4,10 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/file.h"
+#include "platform/known_folders.h"
+#include "platform/paths.h"
+
 namespace platform {
 namespace {
 
@@ -68,5 +72,43 @@ void OnMachineChanged(std::function<void()> callback) {
 }
 
 fs::path MachineFile(const fs::path& relative) { return MachineRoot() / relative; }
+
+// Called by MachineRoot() after the root is known (so the nested MachineRoot() calls of the
+// profile and the path mapping return at once) and again after every profile change. Creates
+// only what is missing and never removes anything, so a profile that turns 32-bit keeps an old
+// SysWOW64 folder.
+bool EnsureMachineSkeleton() {
+    const fs::path root = MachineRoot();
+    std::error_code ec;
+    bool ok = true;
+    fs::create_directories(root / "run", ec);
+    if (ec) ok = false;
+
+    std::vector<std::wstring> folders;
+    for (KnownFolder f : {KnownFolder::ProgramFiles, KnownFolder::ProgramFilesX86, KnownFolder::ProgramFilesNative,
+                          KnownFolder::CommonProgramFiles, KnownFolder::CommonProgramFilesX86,
+                          KnownFolder::CommonProgramFilesNative, KnownFolder::CommonAppData,
+                          KnownFolder::RoamingAppData, KnownFolder::LocalAppData, KnownFolder::Temp,
+                          KnownFolder::CommonDesktop, KnownFolder::CommonPrograms, KnownFolder::UserDesktop,
+                          KnownFolder::UserPrograms, KnownFolder::Windows, KnownFolder::System,
+                          KnownFolder::SystemX86})
+        folders.push_back(GetKnownFolderPath(f));
+    folders.push_back(L"C:\\Windows\\Temp");
+    folders.push_back(L"C:\\Users\\Public");
+
+    // The skeleton names the real folders: System32 must not turn into SysWOW64 here.
+    Wow64DisableFsRedirection();
+    for (const auto& folder : folders) {
+        fs::path host;
+        if (!ToHostPath(folder, host)) {
+            ok = false;
+            continue;
+        }
+        fs::create_directories(host, ec);
+        if (ec) ok = false;
+    }
+    Wow64RevertFsRedirection();
+    return ok;
+}
 
 }  // namespace platform

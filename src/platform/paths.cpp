@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/text.h"
 
@@ -78,6 +79,28 @@ std::string FindNoCase(const fs::path& dir, const std::wstring& name) {
     return best;
 }
 
+// File-system redirection of a 32-bit process on 64-bit Windows: C:\Windows\System32 is
+// SysWOW64, except for the folders Windows exempts; C:\Windows\Sysnative is the real System32.
+// The path test comes first because it is cheap and the profile lookup is not.
+void RedirectSystemFolder(wchar_t drive, std::vector<std::wstring>& parts) {
+    if (drive != L'C' || parts.size() < 2 || !EqualsNoCase(parts[0], L"Windows")) return;
+    const bool system32 = EqualsNoCase(parts[1], L"System32");
+    const bool sysnative = EqualsNoCase(parts[1], L"Sysnative");
+    if (!system32 && !sysnative) return;
+    if (!IsWow64FsRedirectionEnabled()) return;
+    if (sysnative) {
+        parts[1] = L"System32";
+        return;
+    }
+    if (parts.size() >= 3) {
+        static const wchar_t* const kExempt[] = {L"catroot", L"catroot2", L"DriverStore", L"LogFiles", L"spool"};
+        for (const wchar_t* e : kExempt)
+            if (EqualsNoCase(parts[2], e)) return;
+        if (parts.size() >= 4 && EqualsNoCase(parts[2], L"drivers") && EqualsNoCase(parts[3], L"etc")) return;
+    }
+    parts[1] = L"SysWOW64";
+}
+
 }  // namespace
 
 std::wstring GetFullPathName(std::wstring_view path) {
@@ -132,6 +155,7 @@ bool ToHostPath(std::wstring_view windowsPath, fs::path& hostPath) {
     if (full.empty()) return false;
     fs::path cur = DriveRoot(full[0]);
     auto parts = Components(std::wstring_view(full).substr(2));
+    RedirectSystemFolder(full[0], parts);
     bool existing = true;  // once a component is missing, the rest cannot exist either
     for (const auto& part : parts) {
         std::string utf8 = Utf8FromWide(part);

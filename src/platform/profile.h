@@ -54,4 +54,13 @@ bool SetProfileMember(MachineProfile& profile, const std::string& assignment, st
 // The profile as JSON text with every member, defaults filled in.
 std::string ProfileToJson(const MachineProfile& profile);
 
+// The profile a prefix without a profile file has: Windows 10 64-bit, 1033, the host's user,
+// memory and processor.
+MachineProfile DefaultMachineProfile();
+
+// Reads profile JSON over `profile`: members present with the right JSON type replace the
+// current values, others are left as they are. False (with a reason) only when the text is not
+// a JSON object.
+bool ProfileFromJson(const std::string& json, MachineProfile& profile, std::string& error);
+
 }  // namespace platform
