@@ -294,6 +294,12 @@ TEST_F(ProcessTest, CmdMapsHostPathsGivenAsZDrive) {
     EXPECT_EQ(Read(L"C:\\copy.txt"), "payload\npayload\n");
 }
 
+TEST_F(ProcessTest, CmdExpandsWindowsVariablesBeforeMappingPaths) {
+    EXPECT_EQ(Run(L"cmd.exe /s /c \"echo %SystemRoot%\\System32 %NoSuchVelmoVariable%> C:\\vars.txt\""), 0u);
+    EXPECT_EQ(Read(L"C:\\vars.txt"),
+              machine_.Host(L"C:\\Windows\\System32").string() + " %NoSuchVelmoVariable%\n");
+}
+
 // ---- Documents -----------------------------------------------------------------------------
 
 TEST_F(ProcessTest, DocumentOpensThroughItsClassesRootAssociation) {
