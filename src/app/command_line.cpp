@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/clipboard.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "util/text_helpers.h"

@@ -294,8 +294,8 @@ Transaction::~Transaction() {
     if (!open_) return;
     Statement st = session_.Prepare("ROLLBACK");
     st.Step();
-    // What this connection believed about the database may have been rolled back with it.
-    session_.ForgetOrders();
+    // A read has nothing to undo; after a failed change the cached orders are not trusted.
+    if (write_) session_.ForgetOrders();
 }
 
 LONG Transaction::Commit() {

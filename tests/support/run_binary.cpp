@@ -1,5 +1,6 @@
 #include "support/run_binary.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -56,7 +56,8 @@ TEST_F(LogTest, LineFormatIsExactAndTheFileIsUtf16WithoutByteOrderMark) {
     EXPECT_EQ(platform::Utf16LeFromWide(text), bytes) << "UTF-16LE throughout";
 
     auto lines = util::SplitKeep(text, L"\n");
-    ASSERT_EQ(lines.size(), 4u) << platform::Utf8FromWide(text);  // command line, info, error, empty rest
+    // Command line, info, the error with its own "\r\n" before the line's "\n", nothing after.
+    ASSERT_EQ(lines.size(), 5u) << platform::Utf8FromWide(text);
     const std::wstring tid = std::to_wstring(platform::GetCurrentThreadId());
     std::wregex head(L"^Stub Installer \\[" + tid + L"\\] \\[\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}\\] ");
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::regex_search(lines[i], head)) << platform::Utf8FromWide(lines[i]);
@@ -64,6 +65,8 @@ TEST_F(LogTest, LineFormatIsExactAndTheFileIsUtf16WithoutByteOrderMark) {
     EXPECT_TRUE(lines[1].ends_with(L"] Info Installer version:2.0.1.50, filePath:C:\\x.exe"));
     EXPECT_TRUE(lines[2].ends_with(L"] Error download failed\r"));  // the message's own line end stays
     EXPECT_EQ(lines[3], L"");
+    EXPECT_EQ(lines[4], L"");
+    EXPECT_TRUE(text.ends_with(L"download failed\r\n\n"));
 }
 
 TEST_F(LogTest, PercentSignsInArgumentsAreWrittenUnchanged) {

@@ -40,7 +40,7 @@ TEST(TextHelpers, RandomNameHasEightCharactersOfTheAlphabet) {
     for (int i = 0; i < 50; ++i) {
         std::wstring name = util::RandomName();
         ASSERT_EQ(name.size(), 8u);
-        for (wchar_t c : name) EXPECT_TRUE((c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9')) << c;
+        for (wchar_t c : name) EXPECT_TRUE((c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9')) << static_cast<int>(c);
         seen.insert(name);
     }
     EXPECT_GT(seen.size(), 45u);

@@ -1,0 +1,1 @@
+// Zip archives.

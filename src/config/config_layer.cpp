@@ -1,0 +1,1 @@
+// Installer configuration model.

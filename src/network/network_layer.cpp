@@ -1,0 +1,1 @@
+// Network: transfers, downloads and the web API client.
