@@ -79,6 +79,21 @@ DWORD CodeForSignal(int sig) {
     }
 }
 
+// The state letter of /proc/<pid>/stat ('R', 'S', 'Z' ...), 0 when it cannot be read.
+char ProcessState(pid_t pid) {
+    std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char buffer[512];
+    ssize_t got = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (got <= 0) return 0;
+    std::string_view text(buffer, static_cast<std::size_t>(got));
+    std::size_t close = text.rfind(')');
+    if (close == std::string_view::npos || close + 2 >= text.size()) return 0;
+    return text[close + 2];
+}
+
 // Takes the child's status if it has ended. Caller holds s.mutex.
 bool TryReapLocked(Process::State& s) {
     if (s.ended) return true;
@@ -88,7 +103,12 @@ bool TryReapLocked(Process::State& s) {
             pollfd p{s.pidfd, POLLIN, 0};
             gone = ::poll(&p, 1, 0) > 0;
         } else {
+            // Without pidfds: gone, or a zombie that only its parent can still reap.
             gone = ::kill(s.pid, 0) != 0 && errno == ESRCH;
+            if (!gone) {
+                char state = ProcessState(s.pid);
+                gone = state == 'Z' || state == 'X';
+            }
         }
         if (!gone) return false;
         s.ended = true;
