@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/known_folders.h"
+#include "platform/paths.h"
 #include "support/temp_machine.h"
 #include "util/log.h"
 
@@ -151,6 +152,19 @@ TEST_F(FileHelpersMachine, PrerequisiteLogFilesFindsRecentSetupLogsInTheTemporar
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::wstring>{L"Microsoft .NET Framework 4.8 Setup.html", L"dd_vcredist_x86_2024.log"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VersionHelpers, InstallerBinaryCarriesItsVersionBlock) {
+    const std::wstring installer = platform::WindowsPathFromHost(velmo_test::BinaryPath("VelmoInstaller"));
+    EXPECT_EQ(util::FileVersionText(installer), L"2.0.1.50");
+    EXPECT_EQ(util::ModuleStringVersionValue(installer, L"CompanyName"), L"Velmo AG");
+    EXPECT_EQ(util::ModuleStringVersionValue(installer, L"ProductVersion"), L"2.0.1.50");
+    EXPECT_EQ(util::ModuleStringVersionValue(installer, L"NoSuchValue"), L"");
+    EXPECT_EQ(util::FileVersionText(L"Z:\\no\\such\\file"), L"");
 }
 
 }  // namespace
