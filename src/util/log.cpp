@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "platform/file.h"
 #include "platform/process.h"
@@ -18,8 +19,13 @@
 namespace util {
 namespace {
 
+// Writers never lock: a writer announces itself in `writers` before it loads the file pointer,
+// and the closer waits for the announced writers after it has swapped the pointer out. Any
+// writer that loaded the old pointer is then counted, so the file is closed only after its
+// last write.
 struct LogState {
-    std::atomic<std::shared_ptr<platform::File>> file;
+    std::atomic<platform::File*> file{nullptr};
+    std::atomic<int> writers{0};
     std::mutex pathsMutex;  // guards the two paths, set once by the main window
     std::wstring logPath;
     std::wstring msiLogPath;
@@ -75,12 +81,14 @@ void LogMessage(LogLevel level, std::wstring_view message) {
                                    local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                                    static_cast<int>(ts.tv_nsec / 1000000), LevelWord(level));
         line += message;
-        std::shared_ptr<platform::File> file = State().file.load();
-        if (file) {
+        LogState& s = State();
+        s.writers.fetch_add(1);
+        if (platform::File* file = s.file.load()) {
             line += L"\n";
             std::string bytes = platform::Utf16LeFromWide(line);
             file->Write(bytes.data(), bytes.size());  // a failed write is ignored: the debugger still gets the line
         }
+        s.writers.fetch_sub(1);
         DebuggerOutput(line);
     } catch (const std::bad_alloc&) {
         // The message is dropped.
@@ -95,7 +103,7 @@ bool OpenLogFile(std::wstring_view downloadFolder) {
         base = TimestampText();
         candidate = JoinPath(downloadFolder, Format(L"%s-%d.Log", base, n));
     }
-    auto file = std::make_shared<platform::File>(platform::File::Open(
+    auto file = std::make_unique<platform::File>(platform::File::Open(
         candidate, platform::GENERIC_WRITE | platform::FILE_APPEND_DATA, platform::FILE_SHARE_READ,
         platform::CREATE_ALWAYS, platform::FILE_ATTRIBUTE_NORMAL));
     {
@@ -104,15 +112,17 @@ bool OpenLogFile(std::wstring_view downloadFolder) {
         s.msiLogPath = JoinPath(downloadFolder, TimestampText() + L"_ISM.Log");
     }
     if (!file->IsValid()) return false;
-    s.file.store(std::move(file));
+    CloseLogFile();
+    s.file.store(file.release());
     LogDebug(L"%s", platform::GetCommandLine());
     return true;
 }
 
 void CloseLogFile() {
-    std::shared_ptr<platform::File> old = State().file.exchange(nullptr);
-    // The last writer still holding the pointer closes the file when it lets go.
-    (void)old;
+    LogState& s = State();
+    std::unique_ptr<platform::File> old(s.file.exchange(nullptr));
+    if (!old) return;
+    while (s.writers.load() != 0) std::this_thread::yield();
 }
 
 bool IsLogFileOpen() { return State().file.load() != nullptr; }
