@@ -282,13 +282,19 @@ std::string Generate(std::vector<Resource> resources, const nlohmann::json& prod
             Fail("two resources of type " + resources[i].typeName + std::to_string(resources[i].typeNumber) +
                  " with id " + std::to_string(resources[i].id) + " and language " + std::to_string(resources[i].langId));
 
+    // Resources with the same bytes (one banner under two ids) share them.
     std::string blob;
+    std::map<std::string, std::size_t> stored;
     std::ostringstream table;
     for (const Resource& r : resources) {
-        while (blob.size() % 4) blob += '\0';
+        auto [it, added] = stored.try_emplace(r.data, 0);
+        if (added) {
+            while (blob.size() % 4) blob += '\0';
+            it->second = blob.size();
+            blob += r.data;
+        }
         table << "    {" << r.typeNumber << ", \"" << r.typeName << "\", " << r.id << ", " << r.langId << ", "
-              << blob.size() << ", " << r.data.size() << "},\n";
-        blob += r.data;
+              << it->second << ", " << r.data.size() << "},\n";
     }
 
     std::ostringstream src;
