@@ -1,19 +1,15 @@
 #include "app/startup_strings.h"
 
+#include "util/resources.h"
+
 namespace app {
 
-// English texts until the translated string tables are embedded; the language is already
-// passed so that callers do not change when they arrive.
-std::wstring StartupString(std::uint32_t id, std::uint16_t /*langId*/) {
-    switch (id) {
-        case kStringAnotherInstance:
-            return L"Another installation process is running at the moment. Please wait until this process is "
-                   L"complete and try again. A restart of your computer may be necessary first.";
-        case kStringCommonRuntimeNeeded:
-            return L"Couldn't uninstall [AppName]. You still have Velmo applications installed on your computer "
-                   L"that require it.";
-        default: return {};
-    }
+// The string set is still empty before the main window exists, so the start-up texts are read
+// straight from the tables: the user's language, its primary-language table, else English, so a
+// message box is never empty. Placeholders stay for the caller to fill.
+std::wstring StartupString(std::uint32_t id, std::uint16_t langId) {
+    if (id > 0xFFFF) return {};
+    return util::LoadStringPreferred(static_cast<std::uint16_t>(id), langId);
 }
 
 }  // namespace app
