@@ -8,6 +8,7 @@
 #include "platform/file.h"
 #include "platform/known_folders.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "support/run_binary.h"
 #include "support/temp_machine.h"
 #include "util/file_helpers.h"
@@ -48,6 +49,19 @@ TEST_F(Startup, SecondInteractiveInstanceShowsTheMessageAndEnds) {
         EXPECT_EQ(other.fullExitCode, 0);
         EXPECT_EQ(other.output.find("Another installation"), std::string::npos) << option;
     }
+}
+
+TEST_F(Startup, StartupMessageIsInTheUsersLanguage) {
+    platform::MachineProfile p = platform::CurrentProfile();
+    p.uiLanguage = 1031;
+    ASSERT_TRUE(platform::SaveMachineProfile(p));
+    auto held = platform::CreateNamedMutex(L"VelmoInstaller_Mutex");
+    auto run = Run({});
+    EXPECT_EQ(run.fullExitCode, 0);
+    EXPECT_EQ(run.output,
+              "Velmo Installer: Derzeit wird ein anderer Installationsvorgang ausgef\xC3\xBChrt. Bitte warten Sie, bis "
+              "dieser Vorgang abgeschlossen ist, und versuchen Sie es dann erneut. M\xC3\xB6glicherweise ist zuerst ein "
+              "Neustart Ihres Computers erforderlich.\n");
 }
 
 TEST_F(Startup, UninstallRelaunchesFromATemporaryCopyWithTheSameArguments) {
