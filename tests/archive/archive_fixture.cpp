@@ -50,6 +50,8 @@ void ArchiveTest::WriteRawZip(const std::wstring& windowsPath, const std::vector
     ASSERT_NE(zip, nullptr);
     for (const RawEntry& e : entries) {
         zip_fileinfo info{};
+        info.external_fa = e.externalAttributes;
+        info.dosDate = (41u << 25) | (3u << 21) | (4u << 16) | (5u << 11) | (6u << 5) | 4u;  // 2021-03-04 05:06:08 local
         ASSERT_EQ(zipOpenNewFileInZip(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
                                       e.deflate ? Z_DEFLATED : 0, e.deflate ? Z_DEFAULT_COMPRESSION : 0),
                   ZIP_OK);

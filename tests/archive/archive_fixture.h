@@ -18,6 +18,7 @@ struct RawEntry {
     std::string name;  // UTF-8, "/" separated, as written into the archive
     std::string data;
     bool deflate = true;
+    std::uint32_t externalAttributes = 0;  // Windows attributes (the archive says "made by MS-DOS")
 };
 
 class ArchiveTest : public velmo_test::MachineTest {
