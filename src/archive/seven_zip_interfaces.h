@@ -9,6 +9,8 @@
 // - BSTR is a wchar_t string (32-bit units here) preceded by a 32-bit byte count, allocated by
 //   the library; it is freed only through the library (its exported SysFreeString).
 // - PROPVARIANT is 16 bytes: a 16-bit type, three 16-bit reserved words, an 8-byte union.
+// - The library's interface types are global C++ types named IUnknown, IInArchive, ... (its
+//   run-time type information says so); ours carry the same names.
 #pragma once
 
 #include <cstdint>
@@ -109,72 +111,92 @@ inline constexpr GUID IID_IInArchive = SevenZipIid(0x06, 0x60);
 // The zip handler's class {23170F69-40C1-278A-1000-000110010000}.
 inline constexpr GUID CLSID_CFormatZip = {0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, 0x01, 0x00, 0x00}};
 
+}  // namespace archive::sevenzip
+
+// The interfaces live in the global namespace under the library's own names: the run-time type
+// checks of the sanitizers (and anything else that compares type names across the library
+// boundary) then see the library's objects as implementing exactly these interfaces.
 struct IUnknown {
-    virtual HRESULT QueryInterface(const GUID& iid, void** object) noexcept = 0;
-    virtual ULONG AddRef() noexcept = 0;
-    virtual ULONG Release() noexcept = 0;
+    virtual archive::sevenzip::HRESULT QueryInterface(const archive::sevenzip::GUID& iid, void** object) noexcept = 0;
+    virtual archive::sevenzip::ULONG AddRef() noexcept = 0;
+    virtual archive::sevenzip::ULONG Release() noexcept = 0;
 };
 
 struct ISequentialInStream : IUnknown {
-    virtual HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) noexcept = 0;
+    virtual archive::sevenzip::HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) noexcept = 0;
 };
 
 struct IInStream : ISequentialInStream {
-    virtual HRESULT Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) noexcept = 0;
+    virtual archive::sevenzip::HRESULT Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) noexcept = 0;
 };
 
 struct IStreamGetSize : IUnknown {
-    virtual HRESULT GetSize(std::uint64_t* size) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetSize(std::uint64_t* size) noexcept = 0;
 };
 
 struct IStreamGetProps : IUnknown {
-    virtual HRESULT GetProps(std::uint64_t* size, FILETIME* cTime, FILETIME* aTime, FILETIME* mTime,
+    virtual archive::sevenzip::HRESULT GetProps(std::uint64_t* size, archive::sevenzip::FILETIME* cTime, archive::sevenzip::FILETIME* aTime, archive::sevenzip::FILETIME* mTime,
                              std::uint32_t* attrib) noexcept = 0;
 };
 
 struct ISequentialOutStream : IUnknown {
-    virtual HRESULT Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) noexcept = 0;
+    virtual archive::sevenzip::HRESULT Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) noexcept = 0;
 };
 
 struct IOutStream : ISequentialOutStream {
-    virtual HRESULT Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) noexcept = 0;
-    virtual HRESULT SetSize(std::uint64_t newSize) noexcept = 0;
+    virtual archive::sevenzip::HRESULT Seek(std::int64_t offset, std::uint32_t seekOrigin, std::uint64_t* newPosition) noexcept = 0;
+    virtual archive::sevenzip::HRESULT SetSize(std::uint64_t newSize) noexcept = 0;
 };
 
 struct IProgress : IUnknown {
-    virtual HRESULT SetTotal(std::uint64_t total) noexcept = 0;
-    virtual HRESULT SetCompleted(const std::uint64_t* completeValue) noexcept = 0;
+    virtual archive::sevenzip::HRESULT SetTotal(std::uint64_t total) noexcept = 0;
+    virtual archive::sevenzip::HRESULT SetCompleted(const std::uint64_t* completeValue) noexcept = 0;
 };
 
 struct IArchiveOpenCallback : IUnknown {
-    virtual HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) noexcept = 0;
-    virtual HRESULT SetCompleted(const std::uint64_t* files, const std::uint64_t* bytes) noexcept = 0;
+    virtual archive::sevenzip::HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) noexcept = 0;
+    virtual archive::sevenzip::HRESULT SetCompleted(const std::uint64_t* files, const std::uint64_t* bytes) noexcept = 0;
 };
 
 struct ICryptoGetTextPassword : IUnknown {
-    virtual HRESULT CryptoGetTextPassword(BSTR* password) noexcept = 0;
+    virtual archive::sevenzip::HRESULT CryptoGetTextPassword(archive::sevenzip::BSTR* password) noexcept = 0;
 };
 
 struct IArchiveExtractCallback : IProgress {
-    virtual HRESULT GetStream(std::uint32_t index, ISequentialOutStream** outStream, std::int32_t askExtractMode) noexcept = 0;
-    virtual HRESULT PrepareOperation(std::int32_t askExtractMode) noexcept = 0;
-    virtual HRESULT SetOperationResult(std::int32_t opRes) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetStream(std::uint32_t index, ISequentialOutStream** outStream, std::int32_t askExtractMode) noexcept = 0;
+    virtual archive::sevenzip::HRESULT PrepareOperation(std::int32_t askExtractMode) noexcept = 0;
+    virtual archive::sevenzip::HRESULT SetOperationResult(std::int32_t opRes) noexcept = 0;
 };
 
 struct IInArchive : IUnknown {
-    virtual HRESULT Open(IInStream* stream, const std::uint64_t* maxCheckStartPosition,
+    virtual archive::sevenzip::HRESULT Open(IInStream* stream, const std::uint64_t* maxCheckStartPosition,
                          IArchiveOpenCallback* openCallback) noexcept = 0;
-    virtual HRESULT Close() noexcept = 0;
-    virtual HRESULT GetNumberOfItems(std::uint32_t* numItems) noexcept = 0;
-    virtual HRESULT GetProperty(std::uint32_t index, PROPID propID, PROPVARIANT* value) noexcept = 0;
-    virtual HRESULT Extract(const std::uint32_t* indices, std::uint32_t numItems, std::int32_t testMode,
+    virtual archive::sevenzip::HRESULT Close() noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetNumberOfItems(std::uint32_t* numItems) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetProperty(std::uint32_t index, archive::sevenzip::PROPID propID, archive::sevenzip::PROPVARIANT* value) noexcept = 0;
+    virtual archive::sevenzip::HRESULT Extract(const std::uint32_t* indices, std::uint32_t numItems, std::int32_t testMode,
                             IArchiveExtractCallback* extractCallback) noexcept = 0;
-    virtual HRESULT GetArchiveProperty(PROPID propID, PROPVARIANT* value) noexcept = 0;
-    virtual HRESULT GetNumberOfProperties(std::uint32_t* numProps) noexcept = 0;
-    virtual HRESULT GetPropertyInfo(std::uint32_t index, BSTR* name, PROPID* propID, VARTYPE* varType) noexcept = 0;
-    virtual HRESULT GetNumberOfArchiveProperties(std::uint32_t* numProps) noexcept = 0;
-    virtual HRESULT GetArchivePropertyInfo(std::uint32_t index, BSTR* name, PROPID* propID, VARTYPE* varType) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetArchiveProperty(archive::sevenzip::PROPID propID, archive::sevenzip::PROPVARIANT* value) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetNumberOfProperties(std::uint32_t* numProps) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetPropertyInfo(std::uint32_t index, archive::sevenzip::BSTR* name, archive::sevenzip::PROPID* propID, archive::sevenzip::VARTYPE* varType) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetNumberOfArchiveProperties(std::uint32_t* numProps) noexcept = 0;
+    virtual archive::sevenzip::HRESULT GetArchivePropertyInfo(std::uint32_t index, archive::sevenzip::BSTR* name, archive::sevenzip::PROPID* propID, archive::sevenzip::VARTYPE* varType) noexcept = 0;
 };
+
+namespace archive::sevenzip {
+
+using ::IArchiveExtractCallback;
+using ::IArchiveOpenCallback;
+using ::ICryptoGetTextPassword;
+using ::IInArchive;
+using ::IInStream;
+using ::IOutStream;
+using ::IProgress;
+using ::ISequentialInStream;
+using ::ISequentialOutStream;
+using ::IStreamGetProps;
+using ::IStreamGetSize;
+using ::IUnknown;
 
 using CreateObjectFunc = HRESULT (*)(const GUID* clsid, const GUID* iid, void** object);
 using SysFreeStringFunc = void (*)(BSTR text);

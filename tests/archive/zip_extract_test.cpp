@@ -88,7 +88,7 @@ TEST_F(ExtractZipTest, ReplacingALongerFileLeavesExactlyTheEntryBytes) {
 
 TEST_F(ExtractZipTest, StreamsEntriesLargerThanOneBlock) {
     std::string big;
-    for (int i = 0; i < 300000; ++i) big += static_cast<char>('a' + (i * 7919) % 26);
+    for (unsigned i = 0; i < 300000; ++i) big += static_cast<char>('a' + (i * 7919u) % 26);
     std::wstring zip = Work(L"big.zip");
     WriteRawZip(zip, {{"big.bin", big}, {"stored.bin", big, false}});
     ASSERT_EQ(archive::ExtractZip(zip, Work(L"out")), 0) << LogText();
