@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "config_test_util.h"
+#include "util/launch_options.h"
 
 namespace {
 
@@ -284,6 +285,27 @@ TEST(NumberedKeys, EachKeyIsThePreviousOneWithTheNextNumber) {
     EXPECT_EQ(values.front(), L"1");
     EXPECT_EQ(values.back(), L"12");
     EXPECT_TRUE(s.Has(L"k1234567891011"));
+}
+
+}  // namespace
+
+namespace {
+
+class RunFacts : public velmo_test::MachineTest {};
+
+TEST_F(RunFacts, CurrentFactsComeFromTheProfileTheOptionsAndTheFolders) {
+    config_test::SetProfile(false, 6, 1);
+    util::LaunchOptions options;
+    options.silent = true;
+    options.daemon = true;
+    options.desktopShortcutsForAll = true;
+    options.installId = L"velmocore";
+    config::BuildFacts f = config::CurrentBuildFacts(options);
+    EXPECT_FALSE(f.isWow64);
+    EXPECT_EQ(f.osCode, 7);
+    EXPECT_TRUE(f.silent && f.daemon && f.desktopShortcutChoice);
+    EXPECT_EQ(f.downloadFolder, util::JoinPath(platform::GetTempPath(), L"VelmoInstaller\\velmocore"));
+    EXPECT_EQ(f.localPackageFolder, util::JoinPath(util::ExecutableFolder(), L"VelmoInstaller"));
 }
 
 }  // namespace
