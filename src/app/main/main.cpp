@@ -1,6 +1,7 @@
 // Entry point of VelmoInstaller.
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "config/product_selection.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "util/launch_options.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     std::vector<std::wstring> excludedApps;
     util::LaunchOptions& options = util::GlobalLaunchOptions();
     app::ParseCommandLine(platform::GetCommandLine(), options, excludedApps);
+    config::GlobalProductSelection().AppendExcludedApps(excludedApps);
     const std::int32_t code = app::RunStartup(options);
     platform::ExitProcess(static_cast<platform::DWORD>(code));
 }
