@@ -74,7 +74,8 @@ IniFile IniFile::FromText(std::wstring_view text) {
         std::wstring_view line = TrimSpace(text.substr(pos, end - pos));
         if (end < text.size() && text[end] == L'\r' && end + 1 < text.size() && text[end + 1] == L'\n') ++end;
         pos = end + 1;
-        if (line.empty()) continue;
+        // Comment lines are not entries: a commented-out ";url=old" must not hide the real url.
+        if (line.empty() || line.front() == L';') continue;
         if (line.front() == L'[') {
             std::size_t close = line.rfind(L']');
             if (close != std::wstring_view::npos && close > 0) {

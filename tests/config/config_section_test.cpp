@@ -51,7 +51,7 @@ TEST(ConfigSectionEntries, EntriesAreSplitTrimmedAndTheFirstKeyWins) {
         {L"uninstallid", L"a"},
         {L"Url", L"upper"},
         {L"url", L"lower"},
-        {L"comment", L"old"},  // a commented-out entry before the real one wins
+        {L"comment", L"new"},  // a commented-out entry is no entry
         {L"empty", L""},
         {L"", L"novalue"},
     };

@@ -56,8 +56,8 @@ TEST(IniGrammar, LinesAreReturnedAsTheProfileReaderReturnsThem) {
         Strings entries;
     } cases[] = {
         {"text before the first header belongs to no section", L"orphan=1\n[a]\nk=v\n", {L"a"}, L"a", {L"k=v"}},
-        {"comment lines are entries like any other line", L"[a]\n;comment\n;url=old\n# hash\nurl=new\n", {L"a"}, L"a",
-         {L";comment", L";url=old", L"# hash", L"url=new"}},
+        {"semicolon lines are comments; a hash starts no comment", L"[a]\n;comment\n  ;url=old\n# hash\nurl=new\n",
+         {L"a"}, L"a", {L"# hash", L"url=new"}},
         {"white space around the first = is removed, inner text stays", L"[a]\n  key \t=  some value  \n", {L"a"}, L"a",
          {L"key=some value"}},
         {"only the first = splits", L"[a]\nk = a=b\n", {L"a"}, L"a", {L"k=a=b"}},
