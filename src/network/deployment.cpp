@@ -21,7 +21,7 @@ namespace {
 
 using nlohmann::json;
 
-enum class Kind { BaseUrl, FullUrl, Ascii, Guid, Text, Path };
+enum class Kind { BaseUrl, FullUrl, Ascii, Guid, Path };
 
 struct Member {
     const char* name;
@@ -98,7 +98,6 @@ std::optional<std::string> CheckValue(Kind kind, const std::string& value) {
         case Kind::Guid:
             if (!IsBracedGuid(value)) return "must be a braced GUID such as {00000000-0000-0000-0000-000000000000}";
             break;
-        case Kind::Text:
         case Kind::Path:
             break;
     }
@@ -167,6 +166,8 @@ bool ParseDeployment(std::string_view text, std::wstring_view folder, Deployment
         } else if (member->kind == Kind::Path && !wide.empty()) {
             wide = platform::FromExternalPath(wide);
             if (!IsAbsoluteWindowsPath(wide) && !folder.empty()) wide = util::JoinPath(folder, wide);
+            const std::wstring full = platform::GetFullPathName(wide);
+            if (!full.empty()) wide = full;
         }
         result.*(member->field) = std::move(wide);
     }
