@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <map>
 #include <thread>
@@ -14,7 +15,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/run_binary.h"
 #include "support/service.h"
+#include "support/temp_machine.h"
 
 namespace {
 
@@ -528,6 +531,30 @@ TEST_F(ServiceTest, RedirectsTheInstallAndRedirectSitePages) {
     Answer landed = Fetch(follow);
     EXPECT_EQ(landed.status, 200);
     EXPECT_NE(landed.body.find("to=153998094"), std::string::npos);
+}
+
+TEST(ServiceCommandLineTest, RefusesBadArgumentsWithExitCode2) {
+    const auto binary = velmo_test::BinaryPath("velmo-service");
+    const std::string missing = (std::filesystem::temp_directory_path() / "velmo-no-such-catalogue").string();
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string mention;
+    } cases[] = {
+        {"no catalogue", {"--listen", "127.0.0.1:0"}, "--catalogue is required"},
+        {"no listener", {"--catalogue", "."}, "--listen is required"},
+        {"a bad address", {"--catalogue", ".", "--listen", "127.0.0.1"}, "bad --listen address"},
+        {"a key without certificate", {"--catalogue", ".", "--listen", "127.0.0.1:0", "--tls-key", "k.pem"}, "go together"},
+        {"an unknown option", {"--catalogue", ".", "--listen", "127.0.0.1:0", "--verbose"}, "--verbose"},
+        {"a missing catalogue", {"--catalogue", missing, "--listen", "127.0.0.1:0"}, "does not exist"},
+        {"an unreadable deployment", {"--catalogue", ".", "--listen", "127.0.0.1:0", "--deployment", missing}, "deployment"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto run = velmo_test::RunBinary(binary, c.args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.output.find(c.mention), std::string::npos) << run.output;
+    }
 }
 
 TEST_F(ServiceTest, StopsCleanlyOnSigterm) {

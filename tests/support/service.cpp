@@ -22,6 +22,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "support/temp_machine.h"
 
 extern char** environ;
@@ -157,7 +159,12 @@ ServiceFixture::ServiceFixture(ServiceOptions options) : options_(options) {
 }
 
 ServiceFixture::~ServiceFixture() {
-    Stop();
+    // A service that crashed, or that a sanitizer stopped, fails the test that ran it.
+    if (Running()) {
+        const int status = Stop();
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            ADD_FAILURE() << "velmo-service did not stop cleanly (wait status " << status << "); its log:\n" << Log();
+    }
     std::error_code ec;
     fs::remove_all(root_, ec);
 }

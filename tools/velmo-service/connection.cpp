@@ -1,16 +1,15 @@
 #include "connection.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <mutex>
 
 namespace velmo_service {
@@ -21,25 +20,27 @@ std::mutex g_stopMutex;
 std::condition_variable g_stopChanged;
 bool g_stop = false;
 
-bool EndpointOf(int fd, bool peer, std::string& address, int& port) {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    auto* sa = reinterpret_cast<sockaddr*>(&storage);
-    if ((peer ? ::getpeername(fd, sa, &length) : ::getsockname(fd, sa, &length)) != 0) return false;
-    char text[INET6_ADDRSTRLEN] = {};
-    if (sa->sa_family == AF_INET) {
-        auto* in = reinterpret_cast<sockaddr_in*>(sa);
-        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-        port = ntohs(in->sin_port);
-    } else if (sa->sa_family == AF_INET6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(sa);
-        ::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-        port = ntohs(in6->sin6_port);
-    } else {
-        return false;
+// The inode of the TCP socket whose own port is `localPort` and whose peer's port is
+// `remotePort`, from the kernel's socket tables; 0 when there is none.
+unsigned long SocketInode(int localPort, int remotePort) {
+    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // column titles
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+            unsigned long inode = 0;
+            if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode))
+                continue;
+            auto portOf = [](const std::string& endpoint) {
+                auto colon = endpoint.rfind(':');
+                return colon == std::string::npos ? -1 : static_cast<int>(std::strtol(endpoint.c_str() + colon + 1, nullptr, 16));
+            };
+            if (portOf(local) == localPort && portOf(remote) == remotePort && inode != 0) return inode;
+        }
     }
-    address = text;
-    return true;
+    return 0;
 }
 
 }  // namespace
@@ -64,20 +65,21 @@ bool WaitUnlessStopped(std::chrono::milliseconds time) {
 
 int ConnectionSocket(const httplib::Request& req) {
     if (req.ssl) return SSL_get_fd(req.ssl);
+    // The server library does not hand the socket to handlers. The kernel's tables name the
+    // connection's inode; the process's descriptor links name the descriptor. Only links are
+    // read, so descriptors that other threads open and close are never touched.
+    const unsigned long inode = SocketInode(req.local_port, req.remote_port);
+    if (inode == 0) return -1;
+    const std::string wanted = "socket:[" + std::to_string(inode) + "]";
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code linkError;
+        const auto target = std::filesystem::read_symlink(entry.path(), linkError);
+        if (linkError || target.string() != wanted) continue;
         char* end = nullptr;
         const std::string name = entry.path().filename().string();
-        long fd = std::strtol(name.c_str(), &end, 10);
-        if (!end || *end != '\0') continue;
-        struct stat st {};
-        if (::fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-        std::string localAddress, peerAddress;
-        int localPort = 0, peerPort = 0;
-        if (!EndpointOf(static_cast<int>(fd), false, localAddress, localPort)) continue;
-        if (!EndpointOf(static_cast<int>(fd), true, peerAddress, peerPort)) continue;
-        if (localPort == req.local_port && peerPort == req.remote_port && peerAddress == req.remote_addr)
-            return static_cast<int>(fd);
+        const long fd = std::strtol(name.c_str(), &end, 10);
+        if (end && *end == '\0') return static_cast<int>(fd);
     }
     return -1;
 }

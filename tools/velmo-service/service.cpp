@@ -129,6 +129,7 @@ RangeChoice ChooseRange(const std::string& header, std::uint64_t total) {
 struct BodySource {
     std::string text;
     int fd = -1;
+    std::vector<char> buffer = std::vector<char>(256 * 1024);  // one response's chunks, in turn
     ~BodySource() {
         if (fd >= 0) ::close(fd);
     }
@@ -284,9 +285,11 @@ void Service::Serve(const httplib::Request& req, httplib::Response& res, bool tl
     std::optional<FaultEffect> fault = faults_.Take(req.path);
     if (fault) Note("fault " + fault->Describe());
     if (fault && fault->delayMs > 0 && !WaitUnlessStopped(std::chrono::milliseconds(fault->delayMs))) {
+        // The service is going away: the client sees the connection close, as it would then.
         DropConnection(req);
         Note("stopped while delaying");
         res.status = 503;
+        res.set_header("Connection", "close");
         return;
     }
     if (fault && fault->drop) {
@@ -360,7 +363,7 @@ void Service::Emit(const httplib::Request& req, httplib::Response& res, Reply re
     res.set_content_provider(
         length, reply.contentType,
         [source, begin, shape, socket, started](std::size_t offset, std::size_t available, httplib::DataSink& sink) {
-            std::size_t chunk = std::min<std::size_t>(available, 64 * 1024);
+            std::size_t chunk = std::min<std::size_t>(available, source->buffer.size());
             const auto sent = static_cast<std::int64_t>(offset);
             if (shape.cutAfterBytes >= 0) {
                 if (sent >= shape.cutAfterBytes) return false;
@@ -384,10 +387,9 @@ void Service::Emit(const httplib::Request& req, httplib::Response& res, Reply re
                     !WaitUnlessStopped(std::chrono::duration_cast<std::chrono::milliseconds>(due - now)))
                     return false;
             }
-            std::string buffer(chunk, '\0');
-            ssize_t n = source->Read(buffer.data(), chunk, begin + offset);
+            ssize_t n = source->Read(source->buffer.data(), chunk, begin + offset);
             if (n <= 0) return false;
-            return sink.write(buffer.data(), static_cast<std::size_t>(n));
+            return sink.write(source->buffer.data(), static_cast<std::size_t>(n));
         });
 }
 
