@@ -169,7 +169,12 @@ int main(int argc, char** argv) {
         LogLine("connections did not end within 10 s; exiting anyway");
         std::_Exit(0);
     }).detach();
-    for (auto& l : listeners) l.server->stop();
+    // stop() is a no-op until a listener's loop runs, so a signal that comes right after start-up
+    // waits for every loop first.
+    for (auto& l : listeners) {
+        for (int i = 0; i < 2000 && !l.server->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        l.server->stop();
+    }
     for (auto& t : threads) t.join();
     LogLine("stopped");
     return 0;
