@@ -48,6 +48,7 @@ bool WorkerThread::WaitUntil(std::chrono::steady_clock::time_point deadline) con
 
 // What the worker threads touch. They hold it, so it outlives the request object if need be.
 struct RequestShared {
+    RequestShared(std::size_t capacity, std::size_t highWater) : buffer(capacity, highWater) {}
     int id = 0;
     HWND window = 0;
     HttpRequestTask task;
@@ -212,8 +213,9 @@ void DownloadFile::Close() {
 // ---- FCHttpRequest ----
 
 FCHttpRequest::FCHttpRequest(int id, HWND ownerWindow, const HttpRequestTask& task,
-                             std::shared_ptr<HttpTransport> transport)
-    : shared_(std::make_shared<inner::RequestShared>()), startTick_(std::chrono::steady_clock::now()) {
+                             std::shared_ptr<HttpTransport> transport, std::size_t bufferCapacity,
+                             std::size_t bufferHighWater)
+    : shared_(std::make_shared<inner::RequestShared>(bufferCapacity, bufferHighWater)), startTick_(std::chrono::steady_clock::now()) {
     auto& s = *shared_;
     s.id = id;
     s.window = ownerWindow;
@@ -326,7 +328,7 @@ int FCHttpRequestManager::StartRequest(const HttpRequestTask& task) {
         reaperRunning_ = true;
     }
     int id = nextRequestId_++;
-    running_.push_back(std::make_unique<FCHttpRequest>(id, window_, task, transport_));
+    running_.push_back(std::make_unique<FCHttpRequest>(id, window_, task, transport_, bufferCapacity_, bufferHighWater_));
     return id;
 }
 

@@ -138,7 +138,9 @@ class FCHttpRequestManager;
 
 class FCHttpRequest {
 public:
-    FCHttpRequest(int id, HWND ownerWindow, const HttpRequestTask& task, std::shared_ptr<HttpTransport> transport);
+    FCHttpRequest(int id, HWND ownerWindow, const HttpRequestTask& task, std::shared_ptr<HttpTransport> transport,
+                  std::size_t bufferCapacity = inner::CReceiveBuffer::kDefaultCapacity,
+                  std::size_t bufferHighWater = inner::CReceiveBuffer::kDefaultHighWater);
     virtual ~FCHttpRequest();
     FCHttpRequest(const FCHttpRequest&) = delete;
     FCHttpRequest& operator=(const FCHttpRequest&) = delete;
@@ -183,6 +185,13 @@ public:
     void CancelRequest(int id);
 
     HWND EventWindow() const { return window_; }
+
+    // Capacity and high-water mark of the receive buffers of requests started from now on (the
+    // download benchmark compares against an unbounded buffer this way).
+    void SetReceiveBufferLimits(std::size_t capacity, std::size_t highWater) {
+        bufferCapacity_ = capacity;
+        bufferHighWater_ = highWater;
+    }
     // Requests not deleted yet (running and finished), for owners that wait for a quiet manager.
     std::size_t LiveRequestCount() const { return running_.size() + finished_.size(); }
 
@@ -211,6 +220,8 @@ private:
     platform::DWORD shutdownWaitMs_ = kShutdownWaitMs;
     int nextRequestId_ = kFirstRequestId;
     std::shared_ptr<HttpTransport> transport_;
+    std::size_t bufferCapacity_ = inner::CReceiveBuffer::kDefaultCapacity;
+    std::size_t bufferHighWater_ = inner::CReceiveBuffer::kDefaultHighWater;
     bool reaperRunning_ = false;
     bool shutDown_ = false;
 };
