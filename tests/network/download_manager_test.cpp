@@ -39,8 +39,12 @@ TEST_F(DownloadManagerTest, IdsStartAt100AndTheRangeHeaderFollowsTheCustomHeader
     EXPECT_EQ(sink.StartRequest(first), 100);
     EXPECT_EQ(sink.StartRequest(second), 101);
     ASSERT_TRUE(velmo_test::RunUntil([&] { return sink.finished.size() == 2; }));
-    ASSERT_EQ(transport->shared()->sentHeaders.size(), 2u);
-    std::vector<std::wstring> sent = transport->shared()->sentHeaders;
+    std::vector<std::wstring> sent;
+    transport->Holds([&](const auto& s) {
+        sent = s.sentHeaders;
+        return true;
+    });
+    ASSERT_EQ(sent.size(), 2u);
     std::sort(sent.begin(), sent.end());
     EXPECT_EQ(sent[0], L"");
     EXPECT_EQ(sent[1], L"X-A: 1\r\nRange: bytes=1000-\r\n");
@@ -155,9 +159,10 @@ TEST_F(DownloadManagerTest, ShutdownGivesUpOnAThreadThatDoesNotReturnAndKeepsIts
         auto sink = std::make_unique<velmo_test::RecordingSink>(owner, transport);
         sink->StartRequest(velmo_test::DownloadTask(L"http://127.0.0.1:9/hang", network::kDownloadPackage,
                                                     File(L"hang.zip")));
-        ASSERT_TRUE(velmo_test::RunUntil([&] { return transport->shared()->sendsEntered == 1; }));
+        ASSERT_TRUE(velmo_test::RunUntil([&] { return transport->Holds([](const auto& s) { return s.sendsEntered == 1; }); }));
         sink.reset();  // returns although the send is still blocked
-        EXPECT_EQ(transport->shared()->liveRequests, 1) << "the hung thread still holds its request";
+        EXPECT_TRUE(transport->Holds([](const auto& s) { return s.liveRequests == 1; }))
+            << "the hung thread still holds its request";
         EXPECT_TRUE(log_.Contains(L"Download manager shut down with 1 transfer thread(s) still running"));
     }
     // Released, the thread finishes on the state it kept (the fallback is skipped: it was aborted).

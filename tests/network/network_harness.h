@@ -197,6 +197,11 @@ public:
         shared_->released = true;
         shared_->changed.notify_all();
     }
+    // Evaluates `pred` on the shared state under its lock.
+    bool Holds(const std::function<bool(const Shared&)>& pred) const {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        return pred(*shared_);
+    }
     // Waits (bounded) until `pred` holds on the shared state.
     bool WaitFor(const std::function<bool(const Shared&)>& pred, std::chrono::seconds limit = std::chrono::seconds(30)) {
         std::unique_lock<std::mutex> lock(shared_->mutex);
