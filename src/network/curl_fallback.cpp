@@ -156,6 +156,7 @@ long CurlDownload(const std::string& url, const std::wstring& localFile, const F
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max(1, settings.stallSeconds)));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 256L * 1024L);
 
     CURLcode res = curl_easy_perform(curl);
     long code = 0;

@@ -24,7 +24,10 @@ using Clock = std::chrono::steady_clock;
 
 // Body bytes held between the network and Read; above this libcurl's delivery is paused, so a
 // reader that does not read costs no memory.
-constexpr std::size_t kPendingLimit = 512 * 1024;
+constexpr std::size_t kPendingLimit = 8 * 1024 * 1024;
+// libcurl's receive buffer: big enough that a fast link costs few callbacks (libcurl's 16 KiB
+// default makes the transfer CPU-bound on loopback).
+constexpr long kReceiveBufferBytes = 256 * 1024;
 // Longest sleep of a wait, so a closed session (which cannot wake the wait) is noticed soon.
 constexpr std::chrono::milliseconds kPollSlice{200};
 // Redirects followed for one request before it fails with ERROR_HTTP_REDIRECT_FAILED.
@@ -197,6 +200,7 @@ private:
         curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
         curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
         curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
         if (verb_ == "GET" && body_.empty()) {
