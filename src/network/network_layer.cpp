@@ -1,1 +1,0 @@
-// Network: transfers, downloads and the web API client.
