@@ -12,25 +12,11 @@
 #include "config/config_section.h"
 #include "config/ini_reader.h"
 #include "platform/file.h"
+#include "fuzz_machine.h"
 #include "platform/machine.h"
 
-namespace {
-
-std::filesystem::path g_root;
-
-void RemoveMachine() {
-    std::error_code ec;
-    std::filesystem::remove_all(g_root, ec);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "velmo-ini-fuzz-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    g_root = tmpl;
-    platform::UseMachine(g_root);
-    std::atexit(RemoveMachine);
+    velmo_fuzz::UseTemporaryMachine("ini");
     return 0;
 }
 

@@ -9,26 +9,12 @@
 #include <stdlib.h>
 
 #include "config/command_line_lists.h"
+#include "fuzz_machine.h"
 #include "platform/machine.h"
 #include "platform/text.h"
 
-namespace {
-
-std::filesystem::path g_root;
-
-void RemoveMachine() {
-    std::error_code ec;
-    std::filesystem::remove_all(g_root, ec);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "velmo-arg-fuzz-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    g_root = tmpl;
-    platform::UseMachine(g_root);
-    std::atexit(RemoveMachine);
+    velmo_fuzz::UseTemporaryMachine("arg");
     return 0;
 }
 

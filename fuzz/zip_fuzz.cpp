@@ -20,6 +20,8 @@
 #include "util/file_helpers.h"
 #include "util/log.h"
 
+#include "fuzz_machine.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -30,17 +32,8 @@ const wchar_t* const kLibraryDestination = L"C:\\fuzz\\7z\\dest";
 
 fs::path g_root;
 
-void RemoveRoot() {
-    std::error_code ec;
-    fs::remove_all(g_root, ec);
-}
-
 bool Setup() {
-    std::string tmpl = (fs::temp_directory_path() / "velmo-zip-fuzz-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) return false;
-    g_root = tmpl;
-    std::atexit(RemoveRoot);
-    platform::UseMachine(g_root);
+    g_root = velmo_fuzz::UseTemporaryMachine("zip");
     util::SetDebuggerOutput([](std::wstring_view) {});
     return true;
 }
