@@ -109,7 +109,7 @@ TEST_F(WebApiE2ETest, PostsTheBodyWithItsHeaders) {
     EXPECT_TRUE(WebAPIHelper::Request(network::StatisticsUrl(), event, headers, body, L"POST", L""))
         << log_.Dump() << service_.Log();
     EXPECT_LT(WebAPIHelper::LastStatusCode(), 500u);
-    EXPECT_NE(service_.Log().find("/api/stat"), std::string::npos);
+    EXPECT_TRUE(service_.WaitForLog("/api/stat")) << service_.Log();
 }
 
 TEST_F(WebApiE2ETest, HubSettingsOverrideTheUrls) {

@@ -335,4 +335,13 @@ std::string ServiceFixture::Log() const {
     return ReadFileText(logFile_);
 }
 
+bool ServiceFixture::WaitForLog(const std::string& text, std::chrono::seconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Log().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 }  // namespace velmo_test

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -87,6 +88,9 @@ public:
     std::vector<std::filesystem::path> Tickets() const;
     // What the service wrote on stderr so far (one line per request).
     std::string Log() const;
+    // Whether the log comes to hold `text` within `limit`: the service logs a request after its
+    // answer, so a client that has its answer may look before the line is there.
+    bool WaitForLog(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(10)) const;
 
 private:
     bool WaitForPorts();
